@@ -6,6 +6,7 @@ set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
 set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_ASM_FLAGS_INIT "-m32")
 # Host-side objects carry absolute relocations in code.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 -no-pie")
 set(CMAKE_POSITION_INDEPENDENT_CODE OFF)

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds Quorvane.dll and the release folder dist/, then runs a short session
+# of the new DLL in the simulated game.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/ensure-packages.sh
+quorvane_ensure_packages
+
+cmake --preset dll >/dev/null
+cmake --build --preset dll
+cmake --preset native >/dev/null
+cmake --build --preset native
+
+scripts/package.sh

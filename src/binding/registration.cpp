@@ -1,0 +1,14 @@
+#include "binding/registration.h"
+
+namespace quorvane {
+
+// Nothing is registered until the native function objects exist.
+bool QV_CDECL RegisterScriptFunctions(ScriptClassRegistry*) {
+    return true;
+}
+
+unsigned long GetVersion(StaticFunctionTag*) {
+    return 2;
+}
+
+} // namespace quorvane
