@@ -3,11 +3,11 @@
 namespace quorvane {
 
 // Nothing is registered until the native function objects exist.
-bool QV_CDECL RegisterScriptFunctions(ScriptClassRegistry*) {
+bool QV_CDECL RegisterScriptFunctions(host::ScriptClassRegistry*) {
     return true;
 }
 
-unsigned long GetVersion(StaticFunctionTag*) {
+unsigned long GetVersion(host::StaticFunctionTag*) {
     return 2;
 }
 

@@ -7,13 +7,11 @@
 
 namespace quorvane {
 
-struct StaticFunctionTag;
-
 // The registration callback handed to the script extender: builds the five
 // native function objects of "Ulvaric" and hands them to the registry.
-bool QV_CDECL RegisterScriptFunctions(ScriptClassRegistry* registry);
+bool QV_CDECL RegisterScriptFunctions(host::ScriptClassRegistry* registry);
 
 // The plugin's version as scripts read it.
-unsigned long GetVersion(StaticFunctionTag* tag);
+unsigned long GetVersion(host::StaticFunctionTag* tag);
 
 } // namespace quorvane

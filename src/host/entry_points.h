@@ -39,13 +39,8 @@ template <typename T> struct Object {
 };
 
 struct HostHeapObject;
-struct HandlePolicy;
-struct BindingPolicy;
 struct MenuManager;
 struct ConsoleManager;
-struct Menu;
-struct TESObjectREFR;
-struct ArgumentList;
 
 // clang-format off
 // Host heap: everything that the host keeps.

@@ -9,6 +9,14 @@
 
 namespace quorvane::host {
 
+// Host objects the plugin only passes around by pointer.
+struct StaticFunctionTag;   // the receiver of global script functions; always null
+struct TESObjectREFR;       // an object reference of the game
+struct ScriptClassRegistry; // the script VM's class registry (virtual operations)
+struct HandlePolicy;        // the VM's handle policy (virtual operations)
+struct BindingPolicy;       // the VM's binding policy
+struct ArgumentList;        // the VM's argument list of a stack
+
 // 64-bit name of a host object in the script VM; passed by value as two
 // stack words, low half first, and returned in EDX:EAX.
 using ObjectHandle = std::uint64_t;
@@ -66,8 +74,6 @@ static_assert(offsetof(ScriptObject, lockWord) == 24);
 inline constexpr std::uint32_t LockBit = 0x80000000;
 inline constexpr std::uint32_t SpinThreshold = 10000;
 inline constexpr std::uint32_t ReferenceFormType = 61;
-
-struct ArgumentList;
 
 // The VM's stack of the current call (host-owned).
 struct ScriptStack {

@@ -4,16 +4,15 @@
 #pragma once
 
 #include "host/abi.h"
+#include "host/records.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace quorvane {
 
-struct ScriptClassRegistry;
-
 // The registration callback form: takes the script VM's class registry.
-using RegistrationCallback = bool(QV_CDECL*)(ScriptClassRegistry* registry);
+using RegistrationCallback = bool(QV_CDECL*)(host::ScriptClassRegistry* registry);
 
 // Given to both entry points; read only.
 struct ExtenderInterfaceRecord {
