@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -32,6 +33,10 @@ struct QueryCase {
     unsigned editorFlag;
     bool accepted;
 };
+
+void PrintTo(const QueryCase& c, std::ostream* out) {
+    *out << std::hex << "version 0x" << c.gameVersionCode << ", editor 0x" << c.editorFlag;
+}
 
 class QueryTest : public testing::TestWithParam<QueryCase> {};
 
@@ -84,6 +89,10 @@ struct LoadCase {
     bool failThread;
     const char* log;
 };
+
+void PrintTo(const LoadCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LoadFailureTest : public testing::TestWithParam<LoadCase> {};
 
