@@ -2,6 +2,7 @@
 
 #include "binding/registration.h"
 #include "console/initialize_thread.h"
+#include "host_call.h"
 #include "msvc_side.h"
 #include "platform_control.h"
 #include "scratch_directory.h"
@@ -121,5 +122,32 @@ INSTANTIATE_TEST_SUITE_P(
                  "Failed to register papyrus functions!\r\n"
                  "Failed to start console initialize thread!\r\n"}),
     [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+// Both exports are plain cdecl functions: the caller pops, so the stack must
+// come back exactly where the caller left it, with the answer in AL.
+TEST(EntryPoints, KeepTheCdeclStackContract) {
+    quorvane::ExtenderInterfaceRecord extender{0, quorvane::SupportedGameVersionCode, 0, 0,
+                                               [](std::uint32_t) -> void* { return nullptr; }};
+    quorvane::PluginInfoRecord info{};
+    std::uint32_t eaxEdx[2];
+
+    std::uint32_t queryArguments[] = {
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&extender)),
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&info))};
+    EXPECT_EQ(HostCall(reinterpret_cast<const void*>(&SKSEPlugin_Query), HostCdecl, nullptr,
+                       queryArguments, 2, eaxEdx),
+              0);
+    EXPECT_EQ(eaxEdx[0] & 0xFF, 1u);
+
+    std::uint32_t loadArguments[] = {queryArguments[0]};
+    EXPECT_EQ(HostCall(reinterpret_cast<const void*>(&SKSEPlugin_Load), HostCdecl, nullptr,
+                       loadArguments, 1, eaxEdx),
+              0);
+    EXPECT_EQ(eaxEdx[0] & 0xFF, 1u);
+}
 
 } // namespace
