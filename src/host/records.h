@@ -108,6 +108,13 @@ static_assert(offsetof(MenuTable, buckets) == 24);
 
 inline constexpr std::size_t MenuTableOffset = 0xA4;
 
+// The host's menu manager (host-owned); the plugin reads only its menu table.
+struct MenuManager {
+    std::uint8_t hostBytes[MenuTableOffset]; // +0
+    MenuTable menuTable;                     // +0xA4
+};
+static_assert(offsetof(MenuManager, menuTable) == MenuTableOffset);
+
 // The record handed to the console's command routine.
 struct ConsoleCommandRecord {
     std::uint8_t zero0[16];  // +0

@@ -1,0 +1,29 @@
+// Text handling for console output, free of any host dependency so that it can
+// be built and exercised on its own (sanitizers, fuzzing, benchmarks).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// The most characters the console's print operation is handed at once.
+inline constexpr std::size_t ConsoleChunkLimit = 1023;
+
+// subject with every occurrence of search replaced by replacement, scanning
+// left to right and never looking inside text just inserted. An empty search
+// or subject gives subject unchanged. Linear in the size of the result.
+std::string ReplaceAll(std::string subject, std::string search, std::string replacement);
+
+// The console formats what it prints; doubling every "%" makes it show the
+// text exactly as given.
+std::string EscapeForConsole(std::string_view text);
+
+// The length of the chunk of escaped that starts at offset: at most
+// ConsoleChunkLimit, and one less when the limit would cut a "%%" pair in two.
+// 0 once offset has reached the end. offset must start at 0 and advance by
+// the lengths returned; the whole walk is then linear in the text.
+std::size_t NextChunkLength(std::string_view escaped, std::size_t offset);
+
+} // namespace quorvane
