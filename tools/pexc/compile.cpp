@@ -114,6 +114,10 @@ std::uint64_t compilation_time(const char* source_date_epoch, const std::filesys
 
 void compile_file(const std::filesystem::path& input, const std::filesystem::path& output,
                   const char* source_date_epoch) {
+    std::error_code ignored;
+    if (std::filesystem::equivalent(input, output, ignored)) {
+        throw ToolError("pexc: the output " + output.string() + " is the input");
+    }
     std::uint64_t time = compilation_time(source_date_epoch, input);
     std::string source = read_file(input);
     std::vector<std::uint8_t> bytes = compile_source(source, input.filename().string(), time);

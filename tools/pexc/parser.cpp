@@ -34,11 +34,11 @@ bool is_identifier(std::string_view word) {
 
 // The reserved words of the script language (lower case).
 constexpr std::array<std::string_view, 34> kKeywords = {
-    "as",       "auto",     "autoreadonly", "bool",     "else",        "elseif",   "endevent",
-    "endfunction", "endif", "endproperty",  "endstate", "endwhile",    "event",    "extends",
-    "false",    "float",    "function",     "global",   "if",          "import",   "int",
-    "length",   "native",   "new",          "none",     "parent",      "property", "return",
-    "scriptname", "self",   "state",        "string",   "true",        "while"};
+    "as",          "auto",   "autoreadonly", "bool",     "else",     "elseif",   "endevent",
+    "endfunction", "endif",  "endproperty",  "endstate", "endwhile", "event",    "extends",
+    "false",       "float",  "function",     "global",   "if",       "import",   "int",
+    "length",      "native", "new",          "none",     "parent",   "property", "return",
+    "scriptname",  "self",   "state",        "string",   "true",     "while"};
 
 bool is_keyword(std::string_view lowered) {
     return std::find(kKeywords.begin(), kKeywords.end(), lowered) != kKeywords.end();
@@ -65,7 +65,18 @@ std::optional<Type::Kind> builtin_type(std::string_view lowered) {
     return std::nullopt;
 }
 
-enum class Tok { Word, LParen, RParen, Comma, LBracket, RBracket, Doc, EndOfLine, EndOfFile, Other };
+enum class Tok {
+    Word,
+    LParen,
+    RParen,
+    Comma,
+    LBracket,
+    RBracket,
+    Doc,
+    EndOfLine,
+    EndOfFile,
+    Other
+};
 
 struct Token {
     Tok kind = Tok::EndOfFile;
@@ -112,400 +123,405 @@ std::string trim_doc(std::string_view body) {
     return text.substr(first, last - first);
 }
 
-class Lexer {
-public:
-    explicit Lexer(std::string_view text) : text_(text) {
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF") {
-            pos_ = 3; // a UTF-8 byte order mark
-        }
-    }
-
-    Token next() {
-        for (;;) {
-            if (pos_ >= text_.size()) {
-                // A file that ends with a line break ends on the line before it.
-                int line = (line_ > 1 && !text_.empty() && text_.back() == '\n') ? line_ - 1 : line_;
-                return {Tok::EndOfFile, "", line};
-            }
-            char c = text_[pos_];
-            if (c == '\n') {
-                Token token{Tok::EndOfLine, "", line_};
-                ++pos_;
-                ++line_;
-                return token;
-            }
-            if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
-                ++pos_;
-                continue;
-            }
-            if (c == ';') {
-                if (pos_ + 1 < text_.size() && text_[pos_ + 1] == '/') {
-                    throw CompileError(line_, "expected a ; line comment, found ;/ (;/ ... /; block "
-                                              "comments are not supported)");
-                }
-                while (pos_ < text_.size() && text_[pos_] != '\n') {
-                    ++pos_;
-                }
-                continue;
-            }
-            if (c == '{') {
-                std::size_t close = text_.find('}', pos_ + 1);
-                if (close == std::string_view::npos) {
-                    throw CompileError(line_, "expected '}' to close the documentation comment that "
-                                              "starts on this line, found the end of the file");
-                }
-                std::string_view body = text_.substr(pos_ + 1, close - pos_ - 1);
-                Token token{Tok::Doc, trim_doc(body), line_};
-                line_ += static_cast<int>(std::count(body.begin(), body.end(), '\n'));
-                pos_ = close + 1;
-                return token;
-            }
-            if (is_word_char(c)) {
-                std::size_t start = pos_;
-                while (pos_ < text_.size() && is_word_char(text_[pos_])) {
-                    ++pos_;
-                }
-                return {Tok::Word, std::string(text_.substr(start, pos_ - start)), line_};
-            }
-            ++pos_;
-            switch (c) {
-            case '(':
-                return {Tok::LParen, "'('", line_};
-            case ')':
-                return {Tok::RParen, "')'", line_};
-            case ',':
-                return {Tok::Comma, "','", line_};
-            case '[':
-                return {Tok::LBracket, "'['", line_};
-            case ']':
-                return {Tok::RBracket, "']'", line_};
-            default:
-                break;
-            }
-            if (c >= 0x21 && c <= 0x7E) {
-                return {Tok::Other, std::string("'") + c + "'", line_};
-            }
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            auto byte = static_cast<unsigned char>(c);
-            return {Tok::Other, std::string("the byte 0x") + kHex[byte >> 4] + kHex[byte & 0xF],
-                    line_};
-        }
-    }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    int line_ = 1;
+// Where the lexer stands in the source.
+struct Lexer {
+    std::string_view text;
+    std::size_t pos = 0;
+    int line = 1;
 };
 
-class Parser {
-public:
-    Parser(std::string_view source, std::string_view source_file_name)
-        : lexer_(source), source_file_name_(source_file_name) {}
+Lexer start_lexer(std::string_view text) {
+    Lexer lexer{text};
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        lexer.pos = 3; // a UTF-8 byte order mark
+    }
+    return lexer;
+}
 
-    Script parse() {
-        advance();
-        bool have_script = false;
-        std::string* doc_target = nullptr; // the doc of the declaration just before, if undocumented
+// The next token: words, punctuation, documentation comments and line ends. Blanks and ;
+// comments are skipped; a ;/ block comment and an unclosed { are errors.
+Token next_token(Lexer& lexer) {
+    const std::string_view text = lexer.text;
+    for (;;) {
+        if (lexer.pos >= text.size()) {
+            // A file that ends with a line break ends on the line before it.
+            int line = (lexer.line > 1 && text.back() == '\n') ? lexer.line - 1 : lexer.line;
+            return {Tok::EndOfFile, "", line};
+        }
+        char c = text[lexer.pos];
+        if (c == '\n') {
+            Token token{Tok::EndOfLine, "", lexer.line};
+            ++lexer.pos;
+            ++lexer.line;
+            return token;
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
+            ++lexer.pos;
+            continue;
+        }
+        if (c == ';') {
+            if (lexer.pos + 1 < text.size() && text[lexer.pos + 1] == '/') {
+                throw CompileError(lexer.line, "expected a ; line comment, found ;/ (;/ ... /; "
+                                               "block comments are not supported)");
+            }
+            while (lexer.pos < text.size() && text[lexer.pos] != '\n') {
+                ++lexer.pos;
+            }
+            continue;
+        }
+        if (c == '{') {
+            std::size_t close = text.find('}', lexer.pos + 1);
+            if (close == std::string_view::npos) {
+                throw CompileError(lexer.line, "expected '}' to close the documentation comment "
+                                               "that starts on this line, found the end of the "
+                                               "file");
+            }
+            std::string_view body = text.substr(lexer.pos + 1, close - lexer.pos - 1);
+            Token token{Tok::Doc, trim_doc(body), lexer.line};
+            lexer.line += static_cast<int>(std::count(body.begin(), body.end(), '\n'));
+            lexer.pos = close + 1;
+            return token;
+        }
+        if (is_word_char(c)) {
+            std::size_t start = lexer.pos;
+            while (lexer.pos < text.size() && is_word_char(text[lexer.pos])) {
+                ++lexer.pos;
+            }
+            return {Tok::Word, std::string(text.substr(start, lexer.pos - start)), lexer.line};
+        }
+        ++lexer.pos;
+        switch (c) {
+        case '(':
+            return {Tok::LParen, "'('", lexer.line};
+        case ')':
+            return {Tok::RParen, "')'", lexer.line};
+        case ',':
+            return {Tok::Comma, "','", lexer.line};
+        case '[':
+            return {Tok::LBracket, "'['", lexer.line};
+        case ']':
+            return {Tok::RBracket, "']'", lexer.line};
+        default:
+            break;
+        }
+        if (c >= 0x21 && c <= 0x7E) {
+            return {Tok::Other, std::string("'") + c + "'", lexer.line};
+        }
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        auto byte = static_cast<unsigned char>(c);
+        return {Tok::Other, std::string("the byte 0x") + kHex[byte >> 4] + kHex[byte & 0xF],
+                lexer.line};
+    }
+}
+
+// The parser's state: the current token and the script so far.
+struct Parser {
+    Lexer lexer;
+    std::string_view source_file_name;
+    Token token;
+    Script script;
+    std::unordered_map<std::string, int> function_lines; // lower-case name -> line
+};
+
+[[noreturn]] void fail(const Parser& parser, const std::string& message) {
+    throw CompileError(parser.token.line, message);
+}
+
+void advance(Parser& parser) {
+    parser.token = next_token(parser.lexer);
+}
+
+bool at_word(const Parser& parser, std::string_view lowered) {
+    return parser.token.kind == Tok::Word && lower(parser.token.text) == lowered;
+}
+
+bool at_line_end(const Parser& parser) {
+    return parser.token.kind == Tok::EndOfLine || parser.token.kind == Tok::EndOfFile;
+}
+
+void expect_line_end(Parser& parser, const std::string& after) {
+    if (!at_line_end(parser)) {
+        fail(parser,
+             "expected the end of the line after " + after + ", found " + describe(parser.token));
+    }
+    if (parser.token.kind == Tok::EndOfLine) {
+        advance(parser);
+    }
+}
+
+// A name (of the script, its parent, a function or a parameter): an identifier that is not a
+// reserved word.
+std::string expect_name(Parser& parser, const std::string& what) {
+    const Token& token = parser.token;
+    if (token.kind != Tok::Word) {
+        fail(parser, "expected " + what + ", found " + describe(token));
+    }
+    if (!is_identifier(token.text)) {
+        fail(parser, "expected " + what + " (a name starts with a letter or '_'), found " +
+                         describe(token));
+    }
+    if (is_keyword(lower(token.text))) {
+        fail(parser, "expected " + what + ", found the keyword " + describe(token));
+    }
+    std::string name = token.text;
+    advance(parser);
+    return name;
+}
+
+// TYPE or TYPE[]: a built-in type in any letter case, or an object type name.
+Type expect_type(Parser& parser, const std::string& what) {
+    if (parser.token.kind != Tok::Word) {
+        fail(parser, "expected " + what + ", found " + describe(parser.token));
+    }
+    Type type;
+    std::string lowered = lower(parser.token.text);
+    if (auto kind = builtin_type(lowered)) {
+        type.kind = *kind;
+        advance(parser);
+    } else {
+        if (lowered == "none") {
+            fail(parser, "expected " + what + ", found 'None' (None is no type" +
+                             (what == "a return type" ? ": a function without a result has no "
+                                                        "type before Function)"
+                                                      : ")"));
+        }
+        type.kind = Type::Kind::Object;
+        type.object_name = expect_name(parser, what);
+    }
+    if (parser.token.kind == Tok::LBracket) {
+        advance(parser);
+        if (parser.token.kind != Tok::RBracket) {
+            fail(parser,
+                 "expected ']' after '" + type_name(type) + "[', found " + describe(parser.token));
+        }
+        advance(parser);
+        type.is_array = true;
+        if (parser.token.kind == Tok::LBracket) {
+            fail(parser, "expected one [] after the type '" + type_name(type) +
+                             "' (there are no arrays of arrays), found '['");
+        }
+    }
+    return type;
+}
+
+// Scriptname NAME [extends PARENT] [Hidden] [Conditional]
+void parse_scriptname(Parser& parser) {
+    Script& script = parser.script;
+    script.line = parser.token.line;
+    advance(parser);
+    script.name = expect_name(parser, "a script name after Scriptname");
+    if (!parser.source_file_name.empty()) {
+        std::string_view stem = parser.source_file_name;
+        if (auto dot = stem.rfind('.'); dot != std::string_view::npos) {
+            stem = stem.substr(0, dot);
+        }
+        if (lower(stem) != lower(script.name)) {
+            throw CompileError(script.line, "expected the script name to match the file name '" +
+                                                std::string(parser.source_file_name) +
+                                                "', found '" + script.name + "'");
+        }
+    }
+    if (at_word(parser, "extends")) {
+        advance(parser);
+        script.parent = expect_name(parser, "a parent script name after extends");
+        if (lower(script.parent) == lower(script.name)) {
+            throw CompileError(script.line,
+                               "expected a parent script other than the script itself, found '" +
+                                   script.parent + "'");
+        }
+    }
+    while (at_word(parser, "hidden") || at_word(parser, "conditional")) {
+        bool& flag = at_word(parser, "hidden") ? script.hidden : script.conditional;
+        if (flag) {
+            fail(parser, "expected Hidden and Conditional at most once each, found " +
+                             describe(parser.token) + " a second time");
+        }
+        flag = true;
+        advance(parser);
+    }
+    if (!at_line_end(parser)) {
+        fail(parser, std::string("expected ") + (script.parent.empty() ? "extends, " : "") +
+                         "Hidden, Conditional or the end of the line after the script name, "
+                         "found " +
+                         describe(parser.token));
+    }
+    expect_line_end(parser, "the Scriptname line");
+}
+
+// [TYPE] Function NAME(TYPE NAME, ...) Global Native
+void parse_function(Parser& parser) {
+    Function function;
+    function.line = parser.token.line;
+    std::string first = lower(parser.token.text);
+    if (first != "function") {
+        if (is_block_end(first)) {
+            fail(parser, "expected a declaration, found " + describe(parser.token) +
+                             " (a native function has no body)");
+        }
+        if (is_keyword(first) && !builtin_type(first) && first != "none") {
+            fail(parser, "expected Scriptname, Function or a return type at the start of a "
+                         "declaration, found " +
+                             describe(parser.token) +
+                             " (only global native functions can be declared)");
+        }
+        Token type_token = parser.token;
+        function.return_type = expect_type(parser, "a return type");
+        if (!at_word(parser, "function")) {
+            if (function.return_type.kind == Type::Kind::Object && !function.return_type.is_array) {
+                // A word of its own, not a type: say so rather than "expected Function".
+                throw CompileError(type_token.line,
+                                   "expected a declaration (Scriptname, or [TYPE] Function "
+                                   "NAME(...) Global Native), found " +
+                                       describe(type_token));
+            }
+            fail(parser, "expected Function after the return type '" +
+                             type_name(function.return_type) + "', found " +
+                             describe(parser.token));
+        }
+    }
+    advance(parser); // Function
+    function.name = expect_name(parser, "a function name after Function");
+    auto [earlier, added] = parser.function_lines.emplace(lower(function.name), function.line);
+    if (!added) {
+        throw CompileError(function.line, "expected a function name not declared before, found '" +
+                                              function.name + "' (declared on line " +
+                                              std::to_string(earlier->second) + ")");
+    }
+    if (parser.token.kind != Tok::LParen) {
+        fail(parser, "expected '(' after the function name '" + function.name + "', found " +
+                         describe(parser.token));
+    }
+    advance(parser);
+    if (parser.token.kind == Tok::RParen) {
+        advance(parser);
+    } else {
+        std::unordered_set<std::string> parameter_names; // lower case
         for (;;) {
-            if (token_.kind == Tok::EndOfFile) {
+            Parameter parameter;
+            parameter.line = parser.token.line;
+            parameter.type = expect_type(parser, "a parameter type");
+            parameter.name = expect_name(parser, "a parameter name after the type '" +
+                                                     type_name(parameter.type) + "'");
+            if (!parameter_names.insert(lower(parameter.name)).second) {
+                throw CompileError(parameter.line,
+                                   "expected a parameter name not used before in this function, "
+                                   "found '" +
+                                       parameter.name + "' again");
+            }
+            function.parameters.push_back(parameter);
+            if (parser.token.kind == Tok::Comma) {
+                advance(parser);
+                continue;
+            }
+            if (parser.token.kind == Tok::RParen) {
+                advance(parser);
                 break;
             }
-            if (token_.kind == Tok::EndOfLine) {
-                advance();
-                continue;
-            }
-            if (token_.kind == Tok::Doc) {
-                if (doc_target == nullptr) {
-                    if (!have_script) {
-                        fail("expected the Scriptname line, found a { } documentation comment (a "
-                             "documentation comment goes right after the declaration it documents)");
-                    }
-                    fail("expected a declaration, found a { } documentation comment that follows no "
-                         "declaration (one goes right after the Scriptname line or a function "
-                         "declaration, one per declaration)");
+            fail(parser, "expected ',' or ')' after the parameter '" + parameter.name +
+                             "', found " + describe(parser.token));
+        }
+    }
+    while (at_word(parser, "global") || at_word(parser, "native")) {
+        bool& flag = at_word(parser, "global") ? function.is_global : function.is_native;
+        if (flag) {
+            fail(parser, "expected Global and Native once each, found " + describe(parser.token) +
+                             " a second time");
+        }
+        flag = true;
+        advance(parser);
+    }
+    if (!at_line_end(parser)) {
+        if (function.is_global && function.is_native) {
+            fail(parser, "expected the end of the line after Global Native, found " +
+                             describe(parser.token));
+        }
+        fail(parser, std::string("expected ") + (function.is_global ? "Native" : "Global") +
+                         " after the parameter list, found " + describe(parser.token) +
+                         " (only global native functions can be declared)");
+    }
+    if (!function.is_native) {
+        fail(parser, "expected Native after the parameter list, found " + describe(parser.token) +
+                         " (only native functions can be declared: a function with a body is "
+                         "not supported)");
+    }
+    if (!function.is_global) {
+        fail(parser, "expected Global after the parameter list, found " + describe(parser.token) +
+                         " (only global native functions can be declared)");
+    }
+    expect_line_end(parser, "Global Native");
+    parser.script.functions.push_back(std::move(function));
+}
+
+// A source is lines: blank (or only a comment), the Scriptname line first, function
+// declarations, and after a declaration at most one documentation comment on lines of its own.
+Script parse(Parser& parser) {
+    enum class Documentable { Nothing, Script, LastFunction };
+    Documentable undocumented = Documentable::Nothing;
+    bool have_script = false;
+    advance(parser);
+    for (;;) {
+        const Token& token = parser.token;
+        if (token.kind == Tok::EndOfFile) {
+            break;
+        }
+        if (token.kind == Tok::EndOfLine) {
+            advance(parser);
+            continue;
+        }
+        if (token.kind == Tok::Doc) {
+            if (undocumented == Documentable::Nothing) {
+                if (!have_script) {
+                    fail(parser, "expected the Scriptname line, found a { } documentation "
+                                 "comment (a documentation comment goes right after the "
+                                 "declaration it documents)");
                 }
-                *doc_target = token_.text;
-                doc_target = nullptr;
-                advance();
-                expect_line_end("the documentation comment");
-                continue;
+                fail(parser, "expected a declaration, found a { } documentation comment that "
+                             "follows no declaration (one goes right after the Scriptname line "
+                             "or a function declaration, one per declaration)");
             }
-            if (token_.kind == Tok::Word && lower(token_.text) == "scriptname") {
-                if (have_script) {
-                    fail("expected one Scriptname line, found a second one (the first is on line " +
-                         std::to_string(script_.line) + ")");
-                }
-                parse_scriptname();
-                have_script = true;
-                doc_target = &script_.doc;
-                continue;
+            Script& script = parser.script;
+            bool of_script = undocumented == Documentable::Script;
+            (of_script ? script.doc : script.functions.back().doc) = token.text;
+            (of_script ? script.doc_line : script.functions.back().doc_line) = token.line;
+            undocumented = Documentable::Nothing;
+            advance(parser);
+            expect_line_end(parser, "the documentation comment");
+            continue;
+        }
+        if (at_word(parser, "scriptname")) {
+            if (have_script) {
+                fail(parser, "expected one Scriptname line, found a second one (the first is on "
+                             "line " +
+                                 std::to_string(parser.script.line) + ")");
             }
-            if (!have_script) {
-                fail("expected the Scriptname line before any other declaration, found " +
-                     describe(token_));
-            }
-            if (token_.kind != Tok::Word) {
-                fail("expected a declaration, found " + describe(token_));
-            }
-            parse_function();
-            doc_target = &script_.functions.back().doc;
+            parse_scriptname(parser);
+            have_script = true;
+            undocumented = Documentable::Script;
+            continue;
         }
         if (!have_script) {
-            fail("expected a Scriptname line, found the end of the file");
+            fail(parser, "expected the Scriptname line before any other declaration, found " +
+                             describe(token));
         }
-        return std::move(script_);
+        if (token.kind != Tok::Word) {
+            fail(parser, "expected a declaration, found " + describe(token));
+        }
+        parse_function(parser);
+        undocumented = Documentable::LastFunction;
     }
-
-private:
-    [[noreturn]] void fail(const std::string& message) { throw CompileError(token_.line, message); }
-
-    void advance() { token_ = lexer_.next(); }
-
-    bool at_word(std::string_view lowered) const {
-        return token_.kind == Tok::Word && lower(token_.text) == lowered;
+    if (!have_script) {
+        fail(parser, "expected a Scriptname line, found the end of the file");
     }
-
-    void expect_line_end(const std::string& after) {
-        if (token_.kind == Tok::EndOfLine) {
-            advance();
-            return;
-        }
-        if (token_.kind == Tok::EndOfFile) {
-            return;
-        }
-        fail("expected the end of the line after " + after + ", found " + describe(token_));
-    }
-
-    // A name (of the script, its parent, a function or a parameter): an identifier that is not
-    // a reserved word. Consumes it.
-    std::string expect_name(const std::string& what) {
-        if (token_.kind != Tok::Word) {
-            fail("expected " + what + ", found " + describe(token_));
-        }
-        if (!is_identifier(token_.text)) {
-            fail("expected " + what + " (a name starts with a letter or '_'), found " +
-                 describe(token_));
-        }
-        if (is_keyword(lower(token_.text))) {
-            fail("expected " + what + ", found the keyword " + describe(token_));
-        }
-        std::string name = token_.text;
-        advance();
-        return name;
-    }
-
-    // TYPE or TYPE[]: a built-in type or an object type name. Consumes it.
-    Type expect_type(const std::string& what) {
-        if (token_.kind != Tok::Word) {
-            fail("expected " + what + ", found " + describe(token_));
-        }
-        Type type;
-        std::string lowered = lower(token_.text);
-        if (auto kind = builtin_type(lowered)) {
-            type.kind = *kind;
-            advance();
-        } else {
-            if (lowered == "none") {
-                fail("expected " + what + ", found 'None' (None is no type: a function without a "
-                     "result has no type before Function)");
-            }
-            type.kind = Type::Kind::Object;
-            type.object_name = expect_name(what);
-        }
-        if (token_.kind == Tok::LBracket) {
-            advance();
-            if (token_.kind != Tok::RBracket) {
-                fail("expected ']' after '" + type.name() + "[', found " + describe(token_));
-            }
-            advance();
-            type.is_array = true;
-            if (token_.kind == Tok::LBracket) {
-                fail("expected one [] after the type '" + type.name() +
-                     "' (there are no arrays of arrays), found '['");
-            }
-        }
-        return type;
-    }
-
-    void parse_scriptname() {
-        script_.line = token_.line;
-        advance();
-        script_.name = expect_name("a script name after Scriptname");
-        if (!source_file_name_.empty()) {
-            std::string_view stem = source_file_name_;
-            if (auto dot = stem.rfind('.'); dot != std::string_view::npos) {
-                stem = stem.substr(0, dot);
-            }
-            if (lower(stem) != lower(script_.name)) {
-                throw CompileError(script_.line,
-                                   "expected the script name to match the file name '" +
-                                       std::string(source_file_name_) + "', found '" +
-                                       script_.name + "'");
-            }
-        }
-        if (at_word("extends")) {
-            advance();
-            script_.parent = expect_name("a parent script name after extends");
-            if (lower(script_.parent) == lower(script_.name)) {
-                throw CompileError(script_.line,
-                                   "expected a parent script other than the script itself, found '" +
-                                       script_.parent + "'");
-            }
-        }
-        while (at_word("hidden") || at_word("conditional")) {
-            bool& flag = at_word("hidden") ? script_.hidden : script_.conditional;
-            if (flag) {
-                fail("expected Hidden and Conditional at most once each, found " +
-                     describe(token_) + " a second time");
-            }
-            flag = true;
-            advance();
-        }
-        if (token_.kind != Tok::EndOfLine && token_.kind != Tok::EndOfFile) {
-            fail(std::string("expected ") + (script_.parent.empty() ? "extends, " : "") +
-                 "Hidden, Conditional or the end of the line after the script name, found " +
-                 describe(token_));
-        }
-        expect_line_end("the Scriptname line");
-    }
-
-    void parse_function() {
-        Function function;
-        function.line = token_.line;
-        std::string first = lower(token_.text);
-        if (first != "function") {
-            if (is_block_end(first)) {
-                fail("expected a declaration, found " + describe(token_) +
-                     " (a native function has no body)");
-            }
-            if (is_keyword(first) && !builtin_type(first) && first != "none") {
-                fail("expected Scriptname, Function or a return type at the start of a "
-                     "declaration, found " +
-                     describe(token_) + " (only global native functions can be declared)");
-            }
-            Token type_token = token_;
-            function.return_type = expect_type("a return type");
-            if (!at_word("function")) {
-                bool plain_word = function.return_type.kind == Type::Kind::Object &&
-                                  !function.return_type.is_array;
-                if (plain_word) {
-                    throw CompileError(
-                        type_token.line,
-                        "expected a declaration (Scriptname, or [TYPE] Function NAME(...) Global "
-                        "Native), found " + describe(type_token));
-                }
-                fail("expected Function after the return type '" + function.return_type.name() +
-                     "', found " + describe(token_));
-            }
-        }
-        advance(); // Function
-        function.name = expect_name("a function name after Function");
-        if (auto [it, added] = function_lines_.emplace(lower(function.name), function.line);
-            !added) {
-            throw CompileError(function.line, "expected a function name not declared before, "
-                                              "found '" + function.name + "' (declared on line " +
-                                                  std::to_string(it->second) + ")");
-        }
-        if (token_.kind != Tok::LParen) {
-            fail("expected '(' after the function name '" + function.name + "', found " +
-                 describe(token_));
-        }
-        advance();
-        if (token_.kind == Tok::RParen) {
-            advance();
-        } else {
-            std::unordered_set<std::string> parameter_names; // lower case
-            for (;;) {
-                Parameter parameter;
-                parameter.line = token_.line;
-                parameter.type = expect_type("a parameter type");
-                parameter.name =
-                    expect_name("a parameter name after the type '" + parameter.type.name() + "'");
-                if (!parameter_names.insert(lower(parameter.name)).second) {
-                    throw CompileError(parameter.line,
-                                       "expected a parameter name not used before in this "
-                                       "function, found '" + parameter.name + "' again");
-                }
-                function.parameters.push_back(std::move(parameter));
-                const std::string& last = function.parameters.back().name;
-                if (token_.kind == Tok::Comma) {
-                    advance();
-                    continue;
-                }
-                if (token_.kind == Tok::RParen) {
-                    advance();
-                    break;
-                }
-                fail("expected ',' or ')' after the parameter '" + last + "', found " +
-                     describe(token_));
-            }
-        }
-        while (at_word("global") || at_word("native")) {
-            bool& flag = at_word("global") ? function.is_global : function.is_native;
-            if (flag) {
-                fail("expected Global and Native once each, found " + describe(token_) +
-                     " a second time");
-            }
-            flag = true;
-            advance();
-        }
-        if (token_.kind != Tok::EndOfLine && token_.kind != Tok::EndOfFile) {
-            if (function.is_global && function.is_native) {
-                fail("expected the end of the line after Global Native, found " + describe(token_));
-            }
-            fail(std::string("expected ") + (function.is_global ? "Native" : "Global") +
-                 " after the parameter list, found " + describe(token_) +
-                 " (only global native functions can be declared)");
-        }
-        if (!function.is_native) {
-            fail("expected Native after the parameter list, found " + describe(token_) +
-                 " (only native functions can be declared: a function with a body is not "
-                 "supported)");
-        }
-        if (!function.is_global) {
-            fail("expected Global after the parameter list, found " + describe(token_) +
-                 " (only global native functions can be declared)");
-        }
-        expect_line_end("Global Native");
-        script_.functions.push_back(std::move(function));
-    }
-
-    Lexer lexer_;
-    std::string_view source_file_name_;
-    Token token_;
-    Script script_;
-    std::unordered_map<std::string, int> function_lines_; // lower-case name -> line
-};
+    return std::move(parser.script);
+}
 
 } // namespace
 
-std::string Type::name() const {
-    std::string base;
-    switch (kind) {
-    case Kind::None:
-        return "None";
-    case Kind::Bool:
-        base = "Bool";
-        break;
-    case Kind::Int:
-        base = "Int";
-        break;
-    case Kind::Float:
-        base = "Float";
-        break;
-    case Kind::String:
-        base = "String";
-        break;
-    case Kind::Object:
-        base = object_name;
-        break;
-    }
-    return is_array ? base + "[]" : base;
-}
-
 Script parse_script(std::string_view source, std::string_view source_file_name) {
-    return Parser(source, source_file_name).parse();
+    Parser parser;
+    parser.lexer = start_lexer(source);
+    parser.source_file_name = source_file_name;
+    return parse(parser);
 }
 
 } // namespace pexc

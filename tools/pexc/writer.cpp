@@ -11,66 +11,60 @@ namespace pexc {
 
 namespace {
 
-class Bytes {
-public:
-    void u8(std::uint8_t value) { bytes_.push_back(value); }
-    void u16(std::uint16_t value) {
-        u8(static_cast<std::uint8_t>(value >> 8));
-        u8(static_cast<std::uint8_t>(value));
-    }
-    void u32(std::uint32_t value) {
-        u16(static_cast<std::uint16_t>(value >> 16));
-        u16(static_cast<std::uint16_t>(value));
-    }
-    void u64(std::uint64_t value) {
-        u32(static_cast<std::uint32_t>(value >> 32));
-        u32(static_cast<std::uint32_t>(value));
-    }
-    // A u16 byte length and the bytes; the caller has checked the length.
-    void str(std::string_view text) {
-        u16(static_cast<std::uint16_t>(text.size()));
-        bytes_.insert(bytes_.end(), text.begin(), text.end());
-    }
-    void append(const Bytes& other) {
-        bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
-    }
-    std::size_t size() const { return bytes_.size(); }
-    std::vector<std::uint8_t> take() { return std::move(bytes_); }
+void put_u8(std::vector<std::uint8_t>& out, std::uint8_t value) {
+    out.push_back(value);
+}
 
-private:
-    std::vector<std::uint8_t> bytes_;
-};
+void put_u16(std::vector<std::uint8_t>& out, std::uint16_t value) {
+    put_u8(out, static_cast<std::uint8_t>(value >> 8));
+    put_u8(out, static_cast<std::uint8_t>(value));
+}
+
+void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    put_u16(out, static_cast<std::uint16_t>(value >> 16));
+    put_u16(out, static_cast<std::uint16_t>(value));
+}
+
+void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    put_u32(out, static_cast<std::uint32_t>(value >> 32));
+    put_u32(out, static_cast<std::uint32_t>(value));
+}
+
+// A u16 byte length and the bytes; the caller has checked the length.
+void put_string(std::vector<std::uint8_t>& out, std::string_view text) {
+    put_u16(out, static_cast<std::uint16_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
 
 // Each distinct string once, in the order of first use.
-class StringTable {
-public:
-    std::uint16_t add(const std::string& text, int line, std::string_view what) {
-        if (text.size() > format::kMaxStringBytes) {
-            throw CompileError(line, "expected " + std::string(what) + " of at most " +
-                                         std::to_string(format::kMaxStringBytes) +
-                                         " bytes, found " + std::to_string(text.size()) +
-                                         " bytes");
-        }
-        if (auto it = index_.find(text); it != index_.end()) {
-            return it->second;
-        }
-        if (strings_.size() == format::kMaxStrings) {
-            throw CompileError(line, "expected at most " + std::to_string(format::kMaxStrings) +
-                                         " distinct strings in the compiled script, found more "
-                                         "(this declaration brings string number " +
-                                         std::to_string(format::kMaxStrings + 1) + ")");
-        }
-        auto index = static_cast<std::uint16_t>(strings_.size());
-        strings_.push_back(text);
-        index_.emplace(text, index);
-        return index;
-    }
-    const std::vector<std::string>& strings() const { return strings_; }
-
-private:
-    std::vector<std::string> strings_;
-    std::unordered_map<std::string, std::uint16_t> index_;
+struct StringTable {
+    std::vector<std::string> strings;
+    std::unordered_map<std::string, std::uint16_t> index;
 };
+
+// The string's index, adding it to the table when it is new. line and what name the declaration
+// and the kind of string in an error.
+std::uint16_t add_string(StringTable& table, const std::string& text, int line,
+                         std::string_view what) {
+    if (text.size() > format::kMaxStringBytes) {
+        throw CompileError(line, "expected " + std::string(what) + " of at most " +
+                                     std::to_string(format::kMaxStringBytes) + " bytes, found " +
+                                     std::to_string(text.size()) + " bytes");
+    }
+    if (auto it = table.index.find(text); it != table.index.end()) {
+        return it->second;
+    }
+    if (table.strings.size() == format::kMaxStrings) {
+        throw CompileError(line, "expected at most " + std::to_string(format::kMaxStrings) +
+                                     " distinct strings in the compiled script, found more (this "
+                                     "declaration brings string number " +
+                                     std::to_string(format::kMaxStrings + 1) + ")");
+    }
+    auto index = static_cast<std::uint16_t>(table.strings.size());
+    table.strings.push_back(text);
+    table.index.emplace(text, index);
+    return index;
+}
 
 void check_count(std::size_t count, int line, std::string_view what) {
     if (count > std::numeric_limits<std::uint16_t>::max()) {
@@ -87,18 +81,21 @@ std::vector<std::uint8_t> write_pex(const Script& script, const WriteOptions& op
     }
     check_count(script.functions.size(), script.line, "functions in a script");
 
-    // The strings are added in a fixed order, close to the order in which the file uses them.
+    // The object comes first so that the string table is complete when the file is laid out.
+    // Strings are added in a fixed order, close to the order in which the file uses them.
     StringTable strings;
     const int line = script.line;
-    std::uint16_t hidden_name = strings.add(std::string(format::kHiddenFlagName), line, "a name");
+    std::uint16_t hidden_name =
+        add_string(strings, std::string(format::kHiddenFlagName), line, "a name");
     std::uint16_t conditional_name =
-        strings.add(std::string(format::kConditionalFlagName), line, "a name");
+        add_string(strings, std::string(format::kConditionalFlagName), line, "a name");
 
-    Bytes object; // the object data, after its name and size
-    std::uint16_t object_name = strings.add(script.name, line, "a name");
-    std::uint16_t empty = strings.add("", line, "a name");
-    object.u16(strings.add(script.parent, line, "a name")); // "" when there is none
-    object.u16(strings.add(script.doc, line, "a documentation comment"));
+    std::vector<std::uint8_t> object; // the object data, after its name and size
+    std::uint16_t object_name = add_string(strings, script.name, line, "a name");
+    std::uint16_t empty = add_string(strings, "", line, "a name");
+    put_u16(object, add_string(strings, script.parent, line, "a name")); // "" when none
+    put_u16(object, add_string(strings, script.doc, script.doc_line ? script.doc_line : line,
+                               "a documentation comment"));
     std::uint32_t user_flags = 0;
     if (script.hidden) {
         user_flags |= 1u << format::kHiddenFlagBit;
@@ -106,19 +103,22 @@ std::vector<std::uint8_t> write_pex(const Script& script, const WriteOptions& op
     if (script.conditional) {
         user_flags |= 1u << format::kConditionalFlagBit;
     }
-    object.u32(user_flags);
-    object.u16(empty); // auto state: none
-    object.u16(0);     // variables
-    object.u16(0);     // properties
-    object.u16(1);     // states: the empty-named default state
-    object.u16(empty);
-    object.u16(static_cast<std::uint16_t>(script.functions.size()));
+    put_u32(object, user_flags);
+    put_u16(object, empty); // auto state: none
+    put_u16(object, 0);     // variables
+    put_u16(object, 0);     // properties
+    put_u16(object, 1);     // states: the default state, whose name is empty
+    put_u16(object, empty);
+    put_u16(object, static_cast<std::uint16_t>(script.functions.size()));
     for (const Function& function : script.functions) {
         check_count(function.parameters.size(), function.line, "parameters in a function");
-        object.u16(strings.add(function.name, function.line, "a name"));
-        object.u16(strings.add(function.return_type.name(), function.line, "a type name"));
-        object.u16(strings.add(function.doc, function.line, "a documentation comment"));
-        object.u32(0); // user flags
+        put_u16(object, add_string(strings, function.name, function.line, "a name"));
+        put_u16(object,
+                add_string(strings, type_name(function.return_type), function.line, "a type name"));
+        put_u16(object, add_string(strings, function.doc,
+                                   function.doc_line ? function.doc_line : function.line,
+                                   "a documentation comment"));
+        put_u32(object, 0); // user flags
         std::uint8_t flags = 0;
         if (function.is_global) {
             flags |= format::kFunctionGlobal;
@@ -126,14 +126,15 @@ std::vector<std::uint8_t> write_pex(const Script& script, const WriteOptions& op
         if (function.is_native) {
             flags |= format::kFunctionNative;
         }
-        object.u8(flags);
-        object.u16(static_cast<std::uint16_t>(function.parameters.size()));
+        put_u8(object, flags);
+        put_u16(object, static_cast<std::uint16_t>(function.parameters.size()));
         for (const Parameter& parameter : function.parameters) {
-            object.u16(strings.add(parameter.name, parameter.line, "a name"));
-            object.u16(strings.add(parameter.type.name(), parameter.line, "a type name"));
+            put_u16(object, add_string(strings, parameter.name, parameter.line, "a name"));
+            put_u16(object,
+                    add_string(strings, type_name(parameter.type), parameter.line, "a type name"));
         }
-        object.u16(0); // local variables
-        object.u16(0); // instructions
+        put_u16(object, 0); // local variables
+        put_u16(object, 0); // instructions
     }
     const std::size_t object_size = object.size() + 4; // the size field counts itself
     if (object_size > std::numeric_limits<std::uint32_t>::max()) {
@@ -141,34 +142,34 @@ std::vector<std::uint8_t> write_pex(const Script& script, const WriteOptions& op
                                      std::to_string(object_size) + " bytes");
     }
 
-    Bytes out;
-    out.u32(format::kMagic);
-    out.u8(format::kMajorVersion);
-    out.u8(format::kMinorVersion);
-    out.u16(format::kGameId);
-    out.u64(options.compilation_time);
-    out.str(options.source_file_name);
-    out.str(kUserName);
-    out.str(kMachineName);
+    std::vector<std::uint8_t> out;
+    put_u32(out, format::kMagic);
+    put_u8(out, format::kMajorVersion);
+    put_u8(out, format::kMinorVersion);
+    put_u16(out, format::kGameId);
+    put_u64(out, options.compilation_time);
+    put_string(out, options.source_file_name);
+    put_string(out, kUserName);
+    put_string(out, kMachineName);
 
-    out.u16(static_cast<std::uint16_t>(strings.strings().size()));
-    for (const std::string& text : strings.strings()) {
-        out.str(text);
+    put_u16(out, static_cast<std::uint16_t>(strings.strings.size()));
+    for (const std::string& text : strings.strings) {
+        put_string(out, text);
     }
 
-    out.u8(format::kNoDebugInfo);
+    put_u8(out, format::kNoDebugInfo);
 
-    out.u16(2); // user flags
-    out.u16(hidden_name);
-    out.u8(format::kHiddenFlagBit);
-    out.u16(conditional_name);
-    out.u8(format::kConditionalFlagBit);
+    put_u16(out, 2); // user flags
+    put_u16(out, hidden_name);
+    put_u8(out, format::kHiddenFlagBit);
+    put_u16(out, conditional_name);
+    put_u8(out, format::kConditionalFlagBit);
 
-    out.u16(1); // objects
-    out.u16(object_name);
-    out.u32(static_cast<std::uint32_t>(object_size));
-    out.append(object);
-    return out.take();
+    put_u16(out, 1); // objects
+    put_u16(out, object_name);
+    put_u32(out, static_cast<std::uint32_t>(object_size));
+    out.insert(out.end(), object.begin(), object.end());
+    return out;
 }
 
 } // namespace pexc

@@ -14,7 +14,7 @@ inline constexpr const char* kUserName = "quorvane";
 inline constexpr const char* kMachineName = "pexc";
 
 struct WriteOptions {
-    std::string source_file_name; // as written in the header, e.g. "Ulvaric.psc"
+    std::string source_file_name;       // as written in the header, e.g. "Ulvaric.psc"
     std::uint64_t compilation_time = 0; // seconds since 1970
 };
 

@@ -11,109 +11,109 @@ namespace {
 
 namespace format = pexc::format;
 
-class Cursor {
-public:
-    explicit Cursor(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
-
-    std::uint64_t number(int size, const char* what) {
-        if (bytes_.size() - offset_ < static_cast<std::size_t>(size)) {
-            fail(std::string("file ends inside ") + what);
-        }
-        std::uint64_t value = 0;
-        for (int i = 0; i < size; ++i) {
-            value = (value << 8) | bytes_[offset_++];
-        }
-        return value;
-    }
-    std::uint8_t u8(const char* what) { return static_cast<std::uint8_t>(number(1, what)); }
-    std::uint16_t u16(const char* what) { return static_cast<std::uint16_t>(number(2, what)); }
-    std::uint32_t u32(const char* what) { return static_cast<std::uint32_t>(number(4, what)); }
-    std::uint64_t u64(const char* what) { return number(8, what); }
-
-    std::string str(const char* what) {
-        std::size_t length = u16(what);
-        if (bytes_.size() - offset_ < length) {
-            fail(std::string("file ends inside ") + what);
-        }
-        std::string text(bytes_.begin() + static_cast<std::ptrdiff_t>(offset_),
-                         bytes_.begin() + static_cast<std::ptrdiff_t>(offset_ + length));
-        offset_ += length;
-        return text;
-    }
-
-    [[noreturn]] void fail(const std::string& message) const {
-        throw PexReadError("at byte " + std::to_string(offset_) + ": " + message);
-    }
-
-    std::size_t offset() const { return offset_; }
-    bool at_end() const { return offset_ == bytes_.size(); }
-
-private:
-    const std::vector<std::uint8_t>& bytes_;
-    std::size_t offset_ = 0;
+// Where the reader stands in the file.
+struct Cursor {
+    const std::vector<std::uint8_t>& bytes;
+    std::size_t offset = 0;
 };
+
+[[noreturn]] void fail(const Cursor& in, const std::string& message) {
+    throw PexReadError("at byte " + std::to_string(in.offset) + ": " + message);
+}
+
+std::uint64_t read_number(Cursor& in, int size, const char* what) {
+    if (in.bytes.size() - in.offset < static_cast<std::size_t>(size)) {
+        fail(in, std::string("file ends inside ") + what);
+    }
+    std::uint64_t value = 0;
+    for (int i = 0; i < size; ++i) {
+        value = (value << 8) | in.bytes[in.offset++];
+    }
+    return value;
+}
+
+std::uint8_t read_u8(Cursor& in, const char* what) {
+    return static_cast<std::uint8_t>(read_number(in, 1, what));
+}
+std::uint16_t read_u16(Cursor& in, const char* what) {
+    return static_cast<std::uint16_t>(read_number(in, 2, what));
+}
+std::uint32_t read_u32(Cursor& in, const char* what) {
+    return static_cast<std::uint32_t>(read_number(in, 4, what));
+}
+
+std::string read_string(Cursor& in, const char* what) {
+    std::size_t length = read_u16(in, what);
+    if (in.bytes.size() - in.offset < length) {
+        fail(in, std::string("file ends inside ") + what);
+    }
+    auto first = in.bytes.begin() + static_cast<std::ptrdiff_t>(in.offset);
+    in.offset += length;
+    return std::string(first, first + static_cast<std::ptrdiff_t>(length));
+}
+
+// A u16 index into the string table, and the string it names.
+std::string read_name(Cursor& in, const std::vector<std::string>& strings, const char* what) {
+    std::uint16_t index = read_u16(in, what);
+    if (index >= strings.size()) {
+        fail(in, "string index " + std::to_string(index) + " out of range in " + what);
+    }
+    return strings[index];
+}
 
 } // namespace
 
 PexFile read_pex(const std::vector<std::uint8_t>& bytes) {
-    Cursor in(bytes);
+    Cursor in{bytes};
     PexFile file;
-    if (in.u32("the magic") != format::kMagic) {
-        in.fail("wrong magic");
+    if (read_u32(in, "the magic") != format::kMagic) {
+        fail(in, "wrong magic");
     }
-    file.major_version = in.u8("the major version");
-    file.minor_version = in.u8("the minor version");
-    file.game_id = in.u16("the game id");
+    file.major_version = read_u8(in, "the major version");
+    file.minor_version = read_u8(in, "the minor version");
+    file.game_id = read_u16(in, "the game id");
     if (file.major_version != format::kMajorVersion ||
         file.minor_version != format::kMinorVersion || file.game_id != format::kGameId) {
-        in.fail("unexpected version or game id");
+        fail(in, "unexpected version or game id");
     }
-    file.compilation_time = in.u64("the compilation time");
-    file.source_file_name = in.str("the source file name");
-    file.user_name = in.str("the user name");
-    file.machine_name = in.str("the machine name");
+    file.compilation_time = read_number(in, 8, "the compilation time");
+    file.source_file_name = read_string(in, "the source file name");
+    file.user_name = read_string(in, "the user name");
+    file.machine_name = read_string(in, "the machine name");
 
-    std::uint16_t string_count = in.u16("the string count");
+    std::uint16_t string_count = read_u16(in, "the string count");
     std::set<std::string> seen;
     for (std::uint16_t i = 0; i < string_count; ++i) {
-        file.strings.push_back(in.str("a string of the string table"));
+        file.strings.push_back(read_string(in, "a string of the string table"));
         if (!seen.insert(file.strings.back()).second) {
-            in.fail("the string table holds '" + file.strings.back() + "' twice");
+            fail(in, "the string table holds '" + file.strings.back() + "' twice");
         }
     }
-    auto name = [&](const char* what) -> std::string {
-        std::uint16_t index = in.u16(what);
-        if (index >= file.strings.size()) {
-            in.fail(std::string("string index ") + std::to_string(index) + " out of range in " +
-                    what);
-        }
-        return file.strings[index];
-    };
 
-    if (in.u8("the debug flag") != format::kNoDebugInfo) {
-        in.fail("debug information present");
+    if (read_u8(in, "the debug flag") != format::kNoDebugInfo) {
+        fail(in, "debug information present");
     }
 
-    std::uint16_t flag_count = in.u16("the user-flag count");
+    std::uint16_t flag_count = read_u16(in, "the user-flag count");
     for (std::uint16_t i = 0; i < flag_count; ++i) {
-        std::string flag_name = name("a user flag's name");
-        std::uint8_t bit = in.u8("a user flag's bit");
+        std::string flag_name = read_name(in, file.strings, "a user flag's name");
+        std::uint8_t bit = read_u8(in, "a user flag's bit");
         if (bit > 31) {
-            in.fail("user flag bit out of range");
+            fail(in, "user flag bit out of range");
         }
         file.user_flags.emplace_back(flag_name, bit);
     }
 
-    if (in.u16("the object count") != 1) {
-        in.fail("expected exactly one object");
+    if (read_u16(in, "the object count") != 1) {
+        fail(in, "expected exactly one object");
     }
     ScriptDecl& script = file.script;
-    script.name = name("the object name");
-    std::size_t size_at = in.offset();
-    std::uint32_t object_size = in.u32("the object size");
-    script.parent = name("the parent name");
-    script.doc = name("the object's documentation");
-    std::uint32_t user_flags = in.u32("the object's user flags");
+    script.name = read_name(in, file.strings, "the object name");
+    std::size_t size_at = in.offset;
+    std::uint32_t object_size = read_u32(in, "the object size");
+    script.parent = read_name(in, file.strings, "the parent name");
+    script.doc = read_name(in, file.strings, "the object's documentation");
+    std::uint32_t user_flags = read_u32(in, "the object's user flags");
     for (const auto& [flag_name, bit] : file.user_flags) {
         bool set = (user_flags >> bit) & 1u;
         if (flag_name == format::kHiddenFlagName) {
@@ -124,53 +124,54 @@ PexFile read_pex(const std::vector<std::uint8_t>& bytes) {
         user_flags &= ~(1u << bit);
     }
     if (user_flags != 0) {
-        in.fail("object user flags set that the user-flag table does not name");
+        fail(in, "object user flags set that the user-flag table does not name");
     }
-    if (!name("the auto-state name").empty()) {
-        in.fail("expected no auto state");
+    if (!read_name(in, file.strings, "the auto-state name").empty()) {
+        fail(in, "expected no auto state");
     }
-    if (in.u16("the variable count") != 0 || in.u16("the property count") != 0) {
-        in.fail("expected no variables and no properties");
+    if (read_u16(in, "the variable count") != 0 || read_u16(in, "the property count") != 0) {
+        fail(in, "expected no variables and no properties");
     }
-    if (in.u16("the state count") != 1) {
-        in.fail("expected exactly one state");
+    if (read_u16(in, "the state count") != 1) {
+        fail(in, "expected exactly one state");
     }
-    if (!name("the state name").empty()) {
-        in.fail("expected the state with the empty name");
+    if (!read_name(in, file.strings, "the state name").empty()) {
+        fail(in, "expected the state with the empty name");
     }
-    std::uint16_t function_count = in.u16("the function count");
+    std::uint16_t function_count = read_u16(in, "the function count");
     for (std::uint16_t i = 0; i < function_count; ++i) {
         FunctionDecl function;
-        function.name = name("a function name");
-        function.return_type = name("a return type");
-        function.doc = name("a function's documentation");
-        if (in.u32("a function's user flags") != 0) {
-            in.fail("function user flags set");
+        function.name = read_name(in, file.strings, "a function name");
+        function.return_type = read_name(in, file.strings, "a return type");
+        function.doc = read_name(in, file.strings, "a function's documentation");
+        if (read_u32(in, "a function's user flags") != 0) {
+            fail(in, "function user flags set");
         }
-        std::uint8_t flags = in.u8("a function's flags");
+        std::uint8_t flags = read_u8(in, "a function's flags");
         if ((flags & ~(format::kFunctionGlobal | format::kFunctionNative)) != 0) {
-            in.fail("unknown function flags");
+            fail(in, "unknown function flags");
         }
         function.is_global = (flags & format::kFunctionGlobal) != 0;
         function.is_native = (flags & format::kFunctionNative) != 0;
-        std::uint16_t param_count = in.u16("a parameter count");
+        std::uint16_t param_count = read_u16(in, "a parameter count");
         for (std::uint16_t p = 0; p < param_count; ++p) {
             ParamDecl param;
-            param.name = name("a parameter name");
-            param.type = name("a parameter type");
+            param.name = read_name(in, file.strings, "a parameter name");
+            param.type = read_name(in, file.strings, "a parameter type");
             function.params.push_back(std::move(param));
         }
-        if (in.u16("a local variable count") != 0 || in.u16("an instruction count") != 0) {
-            in.fail("expected a function without locals and instructions");
+        if (read_u16(in, "a local variable count") != 0 ||
+            read_u16(in, "an instruction count") != 0) {
+            fail(in, "expected a function without locals and instructions");
         }
         script.functions.push_back(std::move(function));
     }
-    if (in.offset() - size_at != object_size) {
-        in.fail("the object size says " + std::to_string(object_size) + " but the object takes " +
-                std::to_string(in.offset() - size_at) + " bytes with its size field");
+    if (in.offset - size_at != object_size) {
+        fail(in, "the object size says " + std::to_string(object_size) + " but the object takes " +
+                     std::to_string(in.offset - size_at) + " bytes with its size field");
     }
-    if (!in.at_end()) {
-        in.fail("bytes after the object");
+    if (in.offset != bytes.size()) {
+        fail(in, "bytes after the object");
     }
     return file;
 }
@@ -214,7 +215,9 @@ std::string to_text(const ScriptDecl& script) {
     return out.str();
 }
 
-void PrintTo(const ScriptDecl& script, std::ostream* out) { *out << "\n" << to_text(script); }
+void PrintTo(const ScriptDecl& script, std::ostream* out) {
+    *out << "\n" << to_text(script);
+}
 
 void PrintTo(const FunctionDecl& function, std::ostream* out) {
     ScriptDecl one;

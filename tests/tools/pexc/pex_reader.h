@@ -53,8 +53,7 @@ struct PexFile {
     ScriptDecl script;
 };
 
-class PexReadError : public std::runtime_error {
-public:
+struct PexReadError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
