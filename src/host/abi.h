@@ -7,9 +7,17 @@
 // test build then runs exactly the convention of the DLL.
 #pragma once
 
+#if defined(__i386__)
 #define QV_THISCALL __attribute__((thiscall))
 #define QV_STDCALL __attribute__((stdcall))
 #define QV_CDECL __attribute__((cdecl))
+#else
+// x86-64 has one convention; the native sanitizer and fuzz builds of the
+// layout-free sources see these headers too.
+#define QV_THISCALL
+#define QV_STDCALL
+#define QV_CDECL
+#endif
 
 #if defined(_WIN32)
 #define QV_EXPORT extern "C" __declspec(dllexport)
