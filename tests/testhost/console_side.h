@@ -15,6 +15,7 @@ struct ConsoleSideHooks {
     void (*referenceSelected)(unsigned handle);
     void (*menuReferenceSet)(const void* menu, unsigned argument);
     void (*initializeStep)(unsigned step);
+    void (*stringCached)(const char* text); /* inside InitStringCacheRef */
 };
 
 /* Counts kept by the host side (changed atomically). */

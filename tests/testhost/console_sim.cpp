@@ -111,6 +111,17 @@ void InitializeStep(unsigned step) {
     }
 }
 
+void StringCached(const char* text) {
+    std::function<void(const char*)> hook;
+    {
+        std::lock_guard<std::mutex> lock(console->mutex);
+        hook = console->onStringCached;
+    }
+    if (hook) {
+        hook(text);
+    }
+}
+
 void BuildDefaultMenuTable() {
     constexpr std::uint32_t Buckets = 16;
     SetMenuTable(Buckets, true);
@@ -149,8 +160,8 @@ const ConsoleSideCounts& SimulatedConsole::Counts() const {
 }
 
 SimulatedConsole& InstallSimulatedConsole() {
-    static const ConsoleSideHooks hooks{Printed, CommandRan, ReferenceSelected, MenuReferenceSet,
-                                        InitializeStep};
+    static const ConsoleSideHooks hooks{Printed,          CommandRan,     ReferenceSelected,
+                                        MenuReferenceSet, InitializeStep, StringCached};
     ConsoleSideReset(&hooks);
     {
         std::lock_guard<std::mutex> lock(console->mutex);
@@ -164,6 +175,7 @@ SimulatedConsole& InstallSimulatedConsole() {
         console->onPrint = nullptr;
         console->onCommand = nullptr;
         console->onInitializeStep = nullptr;
+        console->onStringCached = nullptr;
     }
     console->consoleManager = static_cast<host::ConsoleManager*>(ConsoleSideConsoleManager());
     console->menuManager = static_cast<host::MenuManager*>(ConsoleSideMenuManager());

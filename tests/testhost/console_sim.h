@@ -32,7 +32,7 @@
 // entered with.
 //
 // The records are guarded by `mutex` (lock it to read while other threads may
-// still call in). The hooks onPrint / onCommand run on the calling thread
+// still call in). The hooks (onPrint, onCommand, ...) run on the calling thread
 // after the call is recorded, outside the mutex, so they may call the plugin
 // again (re-entry).
 #pragma once
@@ -99,6 +99,7 @@ struct SimulatedConsole {
     std::function<void(const PrintedChunk&)> onPrint;
     std::function<void(const CommandRun&)> onCommand;
     std::function<void(unsigned step)> onInitializeStep;
+    std::function<void(const char* text)> onStringCached; // inside InitStringCacheRef
 
     // All chunks put together with each "%%" read as "%": what the player sees.
     std::string ShownText();

@@ -78,6 +78,9 @@ struct StringCacheRef {
     const char* text;
     void Init(const char* source) {
         Add(counts.initStringCalls);
+        if (hooks.stringCached != nullptr) {
+            hooks.stringCached(source);
+        }
         text = Cache(source);
     }
 };
