@@ -5,6 +5,7 @@
 #include "msvc_side.h"
 #include "platform_control.h"
 #include "scratch_directory.h"
+#include "vm_side.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@ class ResetEachTest : public testing::EmptyTestEventListener {
         testhost::ResetHostRange();
         testhost::ResetPlatform();
         ExtenderReset();
+        VmReset();
         testhost::EnterScratchDirectory();
     }
     void OnTestEnd(const testing::TestInfo&) override { testhost::LeaveScratchDirectory(); }
