@@ -206,11 +206,13 @@ void* VmRegisteredFunction(const char* functionName);
 // --- the handle and binding policies --------------------------------------
 
 struct VmHandlePolicySetup {
-    bool hasType;                     // slot 1
-    bool checkPasses;                 // slot 2
-    unsigned long long defaultHandle; // slot 3
-    unsigned long long objectHandle;  // slot 4
-    void* objectForHandle;            // slot 8
+    bool hasType;     // slot 1
+    bool checkPasses; // slot 2
+    // 8-byte alignment spelled out: MSVC aligns 64-bit members to 8, 32-bit
+    // GCC only to 4, and the two sides must agree on every offset.
+    alignas(8) unsigned long long defaultHandle; // slot 3
+    alignas(8) unsigned long long objectHandle;  // slot 4
+    void* objectForHandle;                       // slot 8
     // When set, slots 9 and 10 check that they run under the lock bit at the
     // right transition of this word, in strict alternation.
     const unsigned* watchedLockWord;
@@ -222,7 +224,7 @@ struct VmHandlePolicySetup* VmHandlePolicyConfig(void);
 struct VmPolicyCall {
     unsigned slot; // handle policy slot, or 100 for BindScriptObject
     unsigned formType;
-    unsigned long long handle;
+    alignas(8) unsigned long long handle;
     const void* object;      // slot 4: the object; bind: the object variable
     const void* boundObject; // bind: the object in the variable
     const void* policy;
