@@ -12,3 +12,9 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 
 scripts/package.sh
+
+# A short session of the new DLL in the simulated game: what a player sees.
+cmake --preset test32 >/dev/null
+cmake --build --preset test32 --target quorvane_session
+echo
+qemu-i386-static build/test32/tests/e2e/quorvane_session --dll dist/SKSE/Plugins/Quorvane.dll
