@@ -243,6 +243,12 @@ struct VmPolicyLog {
     const void* lastDestroyedScriptObject;
 };
 #define VmBindCallSlot 100u
+
+#ifdef __cplusplus
+// Both compilers must see one layout.
+static_assert(sizeof(struct VmPolicyCall) == 32, "VmPolicyCall layout");
+static_assert(sizeof(struct VmHandlePolicySetup) == 32, "VmHandlePolicySetup layout");
+#endif
 const struct VmPolicyLog* VmHandlePolicyRecorded(void);
 void* VmHandlePolicy(void);
 void* VmBindingPolicy(void);
