@@ -4,7 +4,6 @@
 #include "host/entry_points.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace quorvane {
@@ -22,21 +21,14 @@ void PrintMessage(host::StaticFunctionTag*, host::StringCacheRef text) try {
     // The chunks hold no conversion, so the console reads nothing through the
     // argument list; should it read anyway, it finds zeros rather than null.
     std::uint32_t noArguments[4] = {};
-    char chunk[ConsoleChunkLimit + 1];
-    std::size_t offset = 0;
-    while (offset < escaped.size()) {
-        std::size_t length = NextChunkLength(escaped, offset);
-        std::memcpy(chunk, escaped.data() + offset, length);
-        chunk[length] = '\0';
-        offset += length;
-
+    ForEachChunk(escaped, [&noArguments](const char* chunk) {
         // The console may come and go between chunks; without one the chunk
         // is dropped.
         host::ConsoleManager* console = host::ConsoleManagerGlobal.Read();
         if (console != nullptr) {
             (*host::ConsoleManagerPrint)(console, chunk, noArguments);
         }
-    }
+    });
 } catch (...) {
 }
 

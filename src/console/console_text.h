@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,19 @@ std::string EscapeForConsole(std::string_view text);
 // 0 once offset has reached the end. offset must start at 0 and advance by
 // the lengths returned; the whole walk is then linear in the text.
 std::size_t NextChunkLength(std::string_view escaped, std::size_t offset);
+
+// Hands print each chunk of escaped, in order, as a NUL-terminated text in
+// storage that lives only until print returns.
+template <typename Print> void ForEachChunk(std::string_view escaped, Print&& print) {
+    char chunk[ConsoleChunkLimit + 1];
+    std::size_t offset = 0;
+    while (offset < escaped.size()) {
+        std::size_t length = NextChunkLength(escaped, offset);
+        std::memcpy(chunk, escaped.data() + offset, length);
+        chunk[length] = '\0';
+        offset += length;
+        print(static_cast<const char*>(chunk));
+    }
+}
 
 } // namespace quorvane
