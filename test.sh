@@ -15,3 +15,11 @@ cmake --build --preset native
 
 ctest --preset test32
 ctest --preset native
+
+# The layout-free sources under AddressSanitizer + UBSan (with bounded libFuzzer
+# runs) and under ThreadSanitizer.
+for preset in native-asan native-tsan; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
