@@ -51,6 +51,9 @@ class RealDll : public testing::Test {
         std::string error;
         dll = e2e::LoadDll(e2e::ShippedDllPath(), e2e::Placement::PreferredBase, &error);
         ASSERT_NE(dll, nullptr) << error;
+        // Undecorated, as the extender looks them up.
+        ASSERT_NE(e2e::FindExport(*dll, "SKSEPlugin_Query"), nullptr);
+        ASSERT_NE(e2e::FindExport(*dll, "SKSEPlugin_Load"), nullptr);
     }
     void TearDown() override {
         e2e::UnloadDll(dll);
