@@ -264,6 +264,13 @@ TEST_F(RegisteredDll, SlotZeroTearsDownAndFreesOnlyWithBitZero) {
     ASSERT_EQ(heap->frees, freesBefore + 1);
     EXPECT_EQ(heap->freed[freesBefore], freed);
     EXPECT_EQ(heap->lastFreeExtra, 0u);
+
+    void* alsoFreed = VmRegisteredFunction("ExecuteCommand");
+    flags[0] = 1;
+    EXPECT_EQ(HostCall(SlotAddress(alsoFreed, 0), HostThiscall, alsoFreed, flags, 1, registers), 0);
+    EXPECT_EQ(registers[0], Word(alsoFreed));
+    ASSERT_EQ(heap->frees, freesBefore + 2);
+    EXPECT_EQ(heap->freed[freesBefore + 1], alsoFreed);
 }
 
 // --- the VM's threads ------------------------------------------------------------
