@@ -330,6 +330,24 @@ TEST_F(SlotTest, ForwardingSlotsHandTheCallToTheHostUntouched) {
     }
 }
 
+// Nothing of ours runs between the VM and the host's body: each forwarding
+// slot is exactly `mov $body, %eax; jmp *%eax`.
+TEST_F(SlotTest, ForwardingSlotsAreAJumpToTheHostsBodyAndNothingElse) {
+    const std::pair<unsigned, std::uintptr_t> slots[] = {{6, host::NativeFunctionBaseOp6},
+                                                         {15, host::NativeFunctionBaseOp15},
+                                                         {16, host::NativeFunctionBaseOp16},
+                                                         {18, host::NativeFunctionBaseOp18}};
+    for (auto [slot, body] : slots) {
+        const auto* code = static_cast<const std::uint8_t*>(SlotAddress(function, slot));
+        std::uint32_t target = 0;
+        std::memcpy(&target, code + 1, sizeof target);
+        EXPECT_EQ(code[0], 0xB8) << "slot " << slot; // mov imm32, %eax
+        EXPECT_EQ(target, body) << "slot " << slot;
+        EXPECT_EQ(code[5], 0xFF) << "slot " << slot; // jmp *%eax
+        EXPECT_EQ(code[6], 0xE0) << "slot " << slot;
+    }
+}
+
 // The interface's own table: slot 0 and the pure slots 1 to 22.
 void ExpectInterfaceTable(const void* object, SlotTable concrete) {
     SlotTable table = TableOf(object);
