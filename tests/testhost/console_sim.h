@@ -14,7 +14,8 @@
 //   other menus. Menus count their references (MenuReferences). Build other
 //   tables with SetMenuTable / AddMenuEntry / SetStaleBucket / SetChainEnd.
 // - InitStringCacheRef and HashStringKey: cached strings (equal texts share
-//   one pointer for the life of the process, see CachedString) and their hash.
+//   one pointer for the life of the process, see CachedString; up to 64
+//   distinct texts of up to 63 characters) and their hash.
 // - RunConsoleCommand: records the 64-byte command record byte for byte in
 //   `commands`, with the console menu's reference count during the call.
 // - GetReferenceHandle, SelectConsoleReference, SetConsoleMenuReference,
