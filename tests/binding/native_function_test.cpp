@@ -237,6 +237,7 @@ TEST_F(SlotTest, SlotSeventeenClearsItsOutputAndReportsFalse) {
     std::uint32_t output = 0x17171717;
     EXPECT_EQ(VmCallFunctionSlot(function, 17, 5, Word(&output), 0), 0u);
     EXPECT_EQ(output, 0u);
+    EXPECT_EQ(VmCallFunctionSlot(function, 17, 5, 0, 0), 0u); // no output: nothing written
 }
 
 TEST_F(SlotTest, SlotTwentyStoresTheByteThatSlotNineteenReads) {

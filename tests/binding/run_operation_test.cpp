@@ -255,6 +255,26 @@ TEST_F(RunOperationTest, AFailingFunctionLeavesNoneAndTheVmHearsTrue) {
     EXPECT_EQ(seen.calls, 4u);
 }
 
+host::ScriptValue* QV_THISCALL NoArgument(host::ArgumentList*, host::ScriptStack*, std::uint32_t,
+                                          std::uint32_t) {
+    return nullptr;
+}
+
+// A stack without the argument is the VM's fault, but costs no crash: the
+// function hears a null text or None.
+TEST_F(RunOperationTest, AMissingArgumentArrivesAsNothing) {
+    testhost::Install(host::GetArgument, &NoArgument);
+    seen.reference = Reference;
+    EXPECT_TRUE(Call(text, VmValue{2, Word("x")}));
+    EXPECT_TRUE(Call(referenceArgument, VmValue{2, Word("x")}));
+    EXPECT_EQ(seen.calls, 2u);
+    ASSERT_EQ(VmValuesRecorded()->setCount, 1u);
+    EXPECT_EQ(VmValuesRecorded()->setTexts[0], nullptr);
+    EXPECT_EQ(seen.reference, nullptr);
+    EXPECT_EQ(result.typeTag, 0u);
+    EXPECT_EQ(result.datum, 0u);
+}
+
 TEST_F(RunOperationTest, TheRunOperationPopsItsFiveArgumentsAndAnswersInAL) {
     VmMakeStack(&stack, VmValue{2, Word("x")});
     const std::uint32_t arguments[5] = {0x11111111, Word(VmRegistry()), 0x33333333, Word(&result),
