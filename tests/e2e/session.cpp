@@ -169,6 +169,11 @@ int Run(const std::string& dllPath, const std::vector<e2e::ScriptCall>& calls) {
             break;
         }
         std::cout << "  " << (i + 1) << ". Ulvaric." << name << "(" << shownArgument << ")\n";
+        if (argument.typeTag == 2 && argument.datum == 0) {
+            std::cout << "      not called: the simulated game's string cache is full\n";
+            ++failures;
+            continue;
+        }
         bool returned = false;
         VmValue result = e2e::CallScriptFunction(name, argument, &returned);
         ReportConsole(console, transcript);
