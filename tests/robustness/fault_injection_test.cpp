@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,10 @@ struct LogCase {
     const char* name;
     LogState state;
 };
+
+void PrintTo(const LogCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LogFaultTest : public FaultTest, public testing::WithParamInterface<LogCase> {};
 
