@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace quorvane {
 
@@ -15,7 +16,7 @@ void PrintMessage(host::StaticFunctionTag*, host::StringCacheRef text) try {
         return;
     }
     std::string copy(text.text);
-    std::string escaped = EscapeForConsole(copy);
+    std::string escaped = EscapeForConsole(std::move(copy));
 
     ConsoleLockHolder lock(ConsoleLock);
     // The chunks hold no conversion, so the console reads nothing through the

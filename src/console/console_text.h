@@ -18,8 +18,9 @@ inline constexpr std::size_t ConsoleChunkLimit = 1023;
 std::string ReplaceAll(std::string subject, std::string search, std::string replacement);
 
 // The console formats what it prints; doubling every "%" makes it show the
-// text exactly as given.
-std::string EscapeForConsole(std::string_view text);
+// text exactly as given. Takes the text by value: a caller that owns its copy
+// moves it in, and a text without "%" comes back without another copy.
+std::string EscapeForConsole(std::string text);
 
 // The length of the chunk of escaped that starts at offset: at most
 // ConsoleChunkLimit, and one less when the limit would cut a "%%" pair in two.

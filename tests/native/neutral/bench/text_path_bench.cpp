@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,7 +44,7 @@ std::string PercentText(std::size_t size) {
 // calls.
 void PrintPath(const char* text) {
     std::string copy(text);
-    std::string escaped = quorvane::EscapeForConsole(copy);
+    std::string escaped = quorvane::EscapeForConsole(std::move(copy));
     quorvane::ForEachChunk(escaped, [](const char* chunk) { benchmark::DoNotOptimize(chunk); });
 }
 
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     // them, depending on what else happens to be alive, so the same code
     // would be timed with or without a thousand page faults per call. Keeping
     // every block in the heap makes both sides of each ratio pay the same.
-    mallopt(M_MMAP_THRESHOLD, 256 * MiB);
+    mallopt(M_MMAP_THRESHOLD, 32 * MiB); // the most glibc accepts on 64-bit
     mallopt(M_TRIM_THRESHOLD, 1024 * MiB);
 
     RegisterTextBenchmarks("plain", PlainText);
