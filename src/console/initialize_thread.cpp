@@ -22,8 +22,9 @@ bool ConsoleIsUp() {
 } // namespace
 
 // Hits are counted, not required in a row: the globals may flicker while the
-// game starts.
-unsigned long QV_STDCALL ConsoleInitializeThread(void*) {
+// game starts. The function-try-block keeps any exception from ending the
+// game: our unwinder cannot pass the system's thread-start frame.
+unsigned long QV_STDCALL ConsoleInitializeThread(void*) try {
     unsigned hits = 0;
     std::uint32_t elapsed = 0;
     for (;;) {
@@ -41,6 +42,8 @@ unsigned long QV_STDCALL ConsoleInitializeThread(void*) {
         }
     }
     host::CallInOneBlock(host::InitializeConsoleStep1, host::InitializeConsoleStep2);
+    return 0;
+} catch (...) {
     return 0;
 }
 

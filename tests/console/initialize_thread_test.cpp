@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 
 namespace {
 using testhost::MarkConsoleUp;
@@ -119,5 +120,20 @@ INSTANTIATE_TEST_SUITE_P(Polls, LastPollsTest,
                          [](const testing::TestParamInfo<LastPollsCase>& info) {
                              return info.param.name;
                          });
+
+} // namespace
+
+namespace {
+
+// Nothing inside the wait may end the game through the thread-start frame:
+// a failure in the middle of the wait ends the thread quietly with 0.
+TEST_F(InitializeThreadTest, AFailureDuringTheWaitEndsTheThreadWithZero) {
+    CreateLog();
+    Platform().onSleep = [](std::uint32_t) { throw std::runtime_error("sleep failed"); };
+    EXPECT_EQ(RunThread(), 0u);
+    EXPECT_EQ(Platform().sleeps.size(), 1u);
+    EXPECT_TRUE(console->initializeSteps.empty());
+    EXPECT_EQ(LoggedMessages(), "");
+}
 
 } // namespace
