@@ -54,10 +54,11 @@ void StringCopy(const char* text) {
     benchmark::ClobberMemory();
 }
 
-// Copies of text spread over more memory than the caches hold: timing one
-// copy after another measures the path with its input coming from memory, the
-// same for every size. Hot in cache, a megabyte fits a core's cache and two
-// do not, and that step, not the code, dominates a 2 MiB / 1 MiB figure.
+// Copies of text spread over far more memory than a core's own cache holds:
+// timing one copy after another measures the path with its input coming from
+// the shared cache or memory, the same for every size. Hot in a core's cache,
+// a megabyte fits and two do not, and that step, not the code, dominates a
+// 2 MiB / 1 MiB figure.
 constexpr std::size_t ColdPoolBytes = 96 * MiB;
 
 struct TextPool {
@@ -193,10 +194,10 @@ int main(int argc, char** argv) {
          32},
         {"\"%\" text, print path / string copy, 2 MiB", "print/percent/2MiB", "copy/percent/2MiB",
          32},
-        {"plain text, print path 2 MiB / 1 MiB (from memory)", "print-cold/plain/2MiB",
+        {"plain text, print path 2 MiB / 1 MiB (input not in core cache)", "print-cold/plain/2MiB",
          "print-cold/plain/1MiB", 2.2},
-        {"\"%\" text, print path 2 MiB / 1 MiB (from memory)", "print-cold/percent/2MiB",
-         "print-cold/percent/1MiB", 2.2},
+        {"\"%\" text, print path 2 MiB / 1 MiB (input not in core cache)",
+         "print-cold/percent/2MiB", "print-cold/percent/1MiB", 2.2},
     };
     bool held = true;
     std::printf("\nRatios (fastest repetition of each):\n");
@@ -216,9 +217,10 @@ int main(int argc, char** argv) {
         const double pathGrowth = figure("print/" + k + "/2MiB") / figure("print/" + k + "/1MiB");
         const double coldCopyGrowth =
             figure("copy-cold/" + k + "/2MiB") / figure("copy-cold/" + k + "/1MiB");
-        std::printf("  %-48s %6.2fx  (in cache; string copy: %.2fx; from memory: %.2fx)\n",
-                    (k + " text, print path 2 MiB / 1 MiB").c_str(), pathGrowth, copyGrowth,
-                    coldCopyGrowth);
+        std::printf(
+            "  %-48s %6.2fx  (in cache; string copy: %.2fx; input not in core cache: %.2fx)\n",
+            (k + " text, print path 2 MiB / 1 MiB").c_str(), pathGrowth, copyGrowth,
+            coldCopyGrowth);
     }
     std::printf("  %-48s %6.0f ns per call\n", "log line while the log file is absent",
                 figure("log/absent-file"));
