@@ -21,7 +21,7 @@ class ConsoleTest : public testing::Test {
         console = &testhost::InstallSimulatedConsole();
     }
 
-    static void CreateLog() { std::fclose(std::fopen("Quorvane.txt", "wb")); }
+    static void CreateLog() { testhost::CreateLogFile(); }
     // The log's lines without their time stamps.
     static std::string LoggedMessages() {
         std::string log = testhost::ReadFile("Quorvane.txt");

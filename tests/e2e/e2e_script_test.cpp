@@ -37,14 +37,8 @@ class RegisteredDll : public testing::Test {
   protected:
     void SetUp() override {
         e2e::ResetWindows();
-        std::tm when{};
-        when.tm_year = 2026 - 1900;
-        when.tm_mon = 11;
-        when.tm_mday = 9;
-        when.tm_hour = 17;
-        when.tm_min = 6;
-        when.tm_sec = 5;
-        Windows().clockMilliseconds = static_cast<std::int64_t>(timegm(&when)) * 1000;
+        Windows().clockMilliseconds =
+            static_cast<std::int64_t>(testhost::NinthOfDecember2026()) * 1000;
         e2e::InstallGame();
         console = &testhost::Console();
         testhost::MarkConsoleUp();

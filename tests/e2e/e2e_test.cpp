@@ -28,18 +28,11 @@ constexpr unsigned AcceptedRuntime = 0x09200000;
 
 // 9 December 2026, 17:06:05 UTC (the simulated time zone), in milliseconds.
 std::int64_t NinthOfDecember() {
-    std::tm when{};
-    when.tm_year = 2026 - 1900;
-    when.tm_mon = 11;
-    when.tm_mday = 9;
-    when.tm_hour = 17;
-    when.tm_min = 6;
-    when.tm_sec = 5;
-    return static_cast<std::int64_t>(timegm(&when)) * 1000;
+    return static_cast<std::int64_t>(testhost::NinthOfDecember2026()) * 1000;
 }
 
 void CreateLog() {
-    std::fclose(std::fopen("Quorvane.txt", "wb"));
+    testhost::CreateLogFile();
 }
 
 class RealDll : public testing::Test {

@@ -17,26 +17,12 @@ using testhost::Platform;
 using testhost::ReadFile;
 
 void CreateLog(const std::string& content = "") {
-    std::FILE* file = std::fopen("Quorvane.txt", "wb");
-    std::fwrite(content.data(), 1, content.size(), file);
-    std::fclose(file);
-}
-
-// 9 December 2026, 17:06:05 (the test host reads its clock as UTC).
-std::time_t NinthOfDecember() {
-    std::tm when{};
-    when.tm_year = 2026 - 1900;
-    when.tm_mon = 11;
-    when.tm_mday = 9;
-    when.tm_hour = 17;
-    when.tm_min = 6;
-    when.tm_sec = 5;
-    return timegm(&when);
+    testhost::CreateLogFile(content);
 }
 
 TEST(WriteLog, AppendsStampMessageAndCrLf) {
     CreateLog();
-    Platform().clock = NinthOfDecember();
+    Platform().clock = testhost::NinthOfDecember2026();
     WriteLog("Console initialize timed out.");
     EXPECT_EQ(ReadFile("Quorvane.txt"), "09 Dec 17:06:05 Console initialize timed out.\r\n");
     EXPECT_EQ(ReadFile("Quorvane.txt").size(), 47u);
@@ -44,7 +30,7 @@ TEST(WriteLog, AppendsStampMessageAndCrLf) {
 
 TEST(WriteLog, KeepsEarlierLinesAndAddsOneLinePerCall) {
     CreateLog("earlier line\r\n");
-    Platform().clock = NinthOfDecember();
+    Platform().clock = testhost::NinthOfDecember2026();
     WriteLog("first");
     Platform().clock += 61;
     WriteLog("second");

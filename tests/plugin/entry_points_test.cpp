@@ -26,7 +26,7 @@ auto Load() {
 }
 
 void CreateLog() {
-    std::fclose(std::fopen("Quorvane.txt", "wb"));
+    testhost::CreateLogFile();
 }
 
 struct QueryCase {

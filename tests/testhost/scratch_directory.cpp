@@ -43,4 +43,20 @@ bool FileExists(const char* name) {
     return fs::exists(name);
 }
 
+void CreateLogFile(const std::string& content) {
+    std::ofstream out("Quorvane.txt", std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::time_t NinthOfDecember2026() {
+    std::tm when{};
+    when.tm_year = 2026 - 1900;
+    when.tm_mon = 11;
+    when.tm_mday = 9;
+    when.tm_hour = 17;
+    when.tm_min = 6;
+    when.tm_sec = 5;
+    return timegm(&when);
+}
+
 } // namespace testhost
