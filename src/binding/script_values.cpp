@@ -14,9 +14,6 @@ using host::ScriptClassInfo;
 using host::ScriptObject;
 using host::ScriptValue;
 
-static_assert(lockword::LockBit == host::LockBit);
-static_assert(lockword::SpinThreshold == host::SpinThreshold);
-
 namespace {
 
 void SleepMilliseconds(std::uint32_t milliseconds) {

@@ -66,15 +66,13 @@ struct ScriptObject {
     std::uint32_t hostWords8[2]; // +8
     std::uint32_t handleLow;     // +16
     std::uint32_t handleHigh;    // +20
-    std::uint32_t lockWord;      // +24, LockBit and the number of holders
+    std::uint32_t lockWord;      // +24, lock bit and holder count (binding/lock_word.h)
 };
 static_assert(offsetof(ScriptObject, classInfo) == 4);
 static_assert(offsetof(ScriptObject, handleLow) == 16);
 static_assert(offsetof(ScriptObject, handleHigh) == 20);
 static_assert(offsetof(ScriptObject, lockWord) == 24);
 
-inline constexpr std::uint32_t LockBit = 0x80000000;
-inline constexpr std::uint32_t SpinThreshold = 10000;
 inline constexpr std::uint32_t ReferenceFormType = 61;
 
 // The VM's stack of the current call (host-owned).
